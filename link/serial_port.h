@@ -19,8 +19,8 @@ public:
 // no parity, 8 data bits, 1 stop bit.
 struct LineSettings {
     int baud = 38400;
-    char parity = 'n'; // n, o, e, m, s
-    int dataBits = 8;  // 4..8
+    char parity = 'n';   // n, o, e, m, s
+    int dataBits = 8;    // 4..8
     int stopBits10 = 10; // stop bits times ten: 10, 15 or 20
 
     friend bool operator==(const LineSettings&, const LineSettings&) = default;
