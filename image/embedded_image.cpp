@@ -26,6 +26,8 @@ void LoadEmbeddedImage(MemoryImage& image, ImageLineTable& table, std::int16_t& 
         LoadSRecordLine(image, table.ImageLines[static_cast<std::size_t>(i)], LoadError);
 }
 
-std::string_view embeddedImageText() { return embeddedImageWholeText; }
+std::string_view embeddedImageText() {
+    return embeddedImageWholeText;
+}
 
 } // namespace rqv5

@@ -39,7 +39,9 @@ std::size_t cellIndex(std::int64_t row, std::int64_t column) {
 
 } // namespace
 
-MemoryImage::MemoryImage() : storage_(std::make_unique<Storage>()) { ClearImage(); }
+MemoryImage::MemoryImage() : storage_(std::make_unique<Storage>()) {
+    ClearImage();
+}
 
 MemoryImage::MemoryImage(const MemoryImage& other) : storage_(std::make_unique<Storage>(*other.storage_)) {}
 
