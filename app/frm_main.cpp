@@ -1,6 +1,7 @@
 #include "frm_main.h"
 
 #include "image/hex_field.h"
+#include "image/image_file.h"
 #include "link/com_ports.h"
 #include "link/qt_serial_port.h"
 #include "link/qt_wait_clock.h"
@@ -8,6 +9,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDebug>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -253,6 +255,7 @@ void frmMain::connectHandlers() {
     connect(Command5, &QPushButton::clicked, this, [this] { onClick(&frmMain::Command5_Click); });
     connect(Command2, &QPushButton::clicked, this, [this] { onClick(&frmMain::Command2_Click); });
 
+    Text3->refuse = [this] { return operationRunning(); };
     connect(Text3, &FileDropLineEdit::filesDropped, this, &frmMain::Text3_OLEDragDrop);
 }
 
@@ -618,10 +621,22 @@ void frmMain::Command2_Click() {
 // --- Image file drop -------------------------------------------------------------
 
 void frmMain::Text3_OLEDragDrop(const QStringList& files) {
-    if (files.isEmpty())
+    // A write reads the image while it waits for the radio; replacing the image
+    // under it would send a mix of two firmwares.
+    if (files.isEmpty() || operationRunning())
         return;
     Text3->setText(files.first());
-    // File loading lands with the image-file issue.
+    setHourglass(true);
+    const FileLoadOutcome outcome = LoadImageFile(Text3->text(), image, LoadError);
+    if (!outcome.loaded()) {
+        if (!outcome.reason.isEmpty())
+            qWarning().noquote() << "image file" << Text3->text() << "not loaded:" << outcome.reason;
+        const MessageIcon icon = outcome.icon() == FileLoadOutcome::Icon::Error     ? MessageIcon::Error
+                                 : outcome.icon() == FileLoadOutcome::Icon::Warning ? MessageIcon::Warning
+                                                                                    : MessageIcon::None;
+        showMessage(outcome.message(), outcome.title(), icon);
+    }
+    setHourglass(false);
 }
 
 } // namespace rqv5

@@ -27,14 +27,14 @@ FileDropLineEdit::FileDropLineEdit(QWidget* parent) : QLineEdit(parent) {
 }
 
 void FileDropLineEdit::dragEnterEvent(QDragEnterEvent* event) {
-    if (!droppedFilePaths(event->mimeData()).isEmpty())
+    if (!(refuse && refuse()) && !droppedFilePaths(event->mimeData()).isEmpty())
         event->acceptProposedAction();
     else
         event->ignore();
 }
 
 void FileDropLineEdit::dragMoveEvent(QDragMoveEvent* event) {
-    if (!droppedFilePaths(event->mimeData()).isEmpty())
+    if (!(refuse && refuse()) && !droppedFilePaths(event->mimeData()).isEmpty())
         event->acceptProposedAction();
     else
         event->ignore();
@@ -42,7 +42,7 @@ void FileDropLineEdit::dragMoveEvent(QDragMoveEvent* event) {
 
 void FileDropLineEdit::dropEvent(QDropEvent* event) {
     const QStringList paths = droppedFilePaths(event->mimeData());
-    if (paths.isEmpty()) {
+    if (paths.isEmpty() || (refuse && refuse())) {
         event->ignore();
         return;
     }

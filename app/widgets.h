@@ -2,6 +2,7 @@
 
 #include <QLineEdit>
 #include <QStringList>
+#include <functional>
 
 class QMimeData;
 
@@ -22,11 +23,14 @@ protected:
 };
 
 // A text box that takes files dropped on it and nothing else: a drop of plain
-// text is refused rather than typed into the box.
+// text is refused rather than typed into the box, and so is every drop while
+// `refuse` says so.
 class FileDropLineEdit : public QLineEdit {
     Q_OBJECT
 public:
     explicit FileDropLineEdit(QWidget* parent = nullptr);
+
+    std::function<bool()> refuse;
 
 signals:
     void filesDropped(const QStringList& paths);
