@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <string>
 
 namespace rqv5 {
@@ -16,9 +17,11 @@ struct MemoryImage::Storage {
 namespace {
 
 std::string hex(std::int64_t v) {
+    // Negate in unsigned arithmetic: the most negative index has no positive
+    // counterpart, and a bad index must still give a message, not overflow.
+    const auto bits = static_cast<unsigned long long>(v);
     char buf[24];
-    std::snprintf(buf, sizeof buf, "%s0x%llX", v < 0 ? "-" : "",
-                  static_cast<unsigned long long>(v < 0 ? -v : v));
+    std::snprintf(buf, sizeof buf, "%s0x%llX", v < 0 ? "-" : "", v < 0 ? 0 - bits : bits);
     return buf;
 }
 
