@@ -34,16 +34,16 @@ std::optional<Kind> kindFromName(QByteArrayView name);
 // How the radio misbehaves towards one kind of message. Silent and echo-only
 // radios still count and record what they receive, but act on nothing.
 struct KindFaults {
-    int ngFirst = 0;                 // answer "NG" to the first n, without acting on them
-    bool okInstead = false;          // answer "OK" where the radio would give its own code
-    std::optional<QByteArray> reply; // send exactly these bytes in place of every answer
-    Micros late = 0;                 // answer this much later (the echo is never late)
-    int lateFirst = 0;               // only the first n answers are late; 0 means all
-    Micros processing = 0;           // time spent on each message before the answer
+    int ngFirst = 0;                   // answer "NG" to the first n, without acting on them
+    bool okInstead = false;            // answer "OK" where the radio would give its own code
+    std::optional<QByteArray> reply{}; // send exactly these bytes in place of every answer
+    Micros late = 0;                   // answer this much later (the echo is never late)
+    int lateFirst = 0;                 // only the first n answers are late; 0 means all
+    Micros processing = 0;             // time spent on each message before the answer
 };
 
 struct RadioOptions {
-    Pacing pacing;
+    Pacing pacing{};
     bool silent = false;                 // no echo, no answer: a radio that is switched off
     bool echoOnly = false;               // the line echoes, the radio answers nothing
     QByteArray identifyCode = "OK";      // framed answer to identify; "RE": wrong region
@@ -53,10 +53,10 @@ struct RadioOptions {
     // Pull the cable once the answer to the n-th message of `hangUpKind` (of any
     // kind when unset) has gone out. 0: never.
     int hangUpAfter = 0;
-    std::optional<Kind> hangUpKind;
+    std::optional<Kind> hangUpKind{};
     // Bytes sent ahead of the echo of a message's first byte, for the first n
     // messages (0: every message).
-    QByteArray garbage;
+    QByteArray garbage{};
     int garbageFirst = 0;
     // Bytes written at another rate than this are lost on the way. 0: any rate.
     int onlyBaud = 0;
