@@ -171,7 +171,8 @@ private slots:
         QTest::addColumn<PortSetup>("setup");
         QTest::addColumn<bool>("heldByAnotherPort");
         QTest::newRow("COM2 does not exist") << 2 << PortSetup{} << false;
-        QTest::newRow("COM17") << 17 << PortSetup{} << false;
+        QTest::newRow("COM17, even when listed") << 17 << PortSetup{{1, 17}} << false;
+        QTest::newRow("COM0") << 0 << PortSetup{{0, 1}} << false;
         QTest::newRow("busy") << 3 << PortSetup{{1, 3}, 1, {3}} << false;
         QTest::newRow("held by another port") << 1 << PortSetup{} << true;
     }
@@ -285,6 +286,17 @@ private slots:
         sim.clock().yieldToEvents();
         port->close();
         port->open();
+        QCOMPARE(port->bytesWaiting(), 0);
+    }
+
+    void bytesDueBeforeACloseAreGone() {
+        InProcessRadio sim;
+        auto port = sim.makePort();
+        port->open();
+        port->write(identify);
+        port->close(); // no yield: the answer came, unread
+        port->open();
+        sim.clock().yieldToEvents();
         QCOMPARE(port->bytesWaiting(), 0);
     }
 

@@ -78,11 +78,13 @@ void SimulatedPort::setPortNumber(int number) {
 }
 
 void SimulatedPort::open() {
+    // Whatever is due by now arrived while the port was closed.
+    radio_.advanceTo(radio_.clock().now());
     const std::string name = "COM" + std::to_string(portNumber_);
     if (open_)
         throw PortError(name + " is already open");
     const PortSetup& setup = radio_.ports();
-    if (!setup.existing.contains(portNumber_))
+    if (portNumber_ < 1 || portNumber_ > 16 || !setup.existing.contains(portNumber_))
         throw PortError(name + " does not exist");
     const bool heldElsewhere =
         std::any_of(radio_.openPorts_.begin(), radio_.openPorts_.end(),

@@ -65,9 +65,9 @@ private:
 
 // Which port numbers exist for a SimulatedPort.
 struct PortSetup {
-    QList<int> existing{1}; // numbers that can be opened
+    QList<int> existing{1}; // numbers that can be opened; only 1..16 ever can
     int radioPort = 1;      // the one the radio is attached to
-    QList<int> busy;        // exist but are held by another program
+    QList<int> busy{};      // exist but are held by another program
 };
 
 // What the program did with a port.
