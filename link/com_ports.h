@@ -12,9 +12,12 @@ struct ComPort {
     QString description; // "FT232R USB UART", or what the system knows of it
 };
 
-// The serial ports of this machine in COM order: USB and ACM adapters first, then
-// the built-in ports, each group in natural name order (ttyUSB2 before ttyUSB10).
+// The serial ports of this machine in COM order (see orderComPorts).
 QList<ComPort> systemSerialPorts();
+
+// COM order: USB and ACM adapters first, then the built-in ports, each group in
+// natural order of the device names (ttyUSB2 before ttyUSB10), whatever the locale.
+QList<ComPort> orderComPorts(QList<ComPort> ports);
 
 // The device behind COM<number>: the environment variable RQV5_COM<number> wins
 // (RQV5_COM1=/dev/pts/4), otherwise the number-th system serial port. Nothing
