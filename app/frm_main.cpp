@@ -213,6 +213,8 @@ void frmMain::buildLayout() {
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setSingleShot(true);
+    // A coarse timer may fire up to 5 % early; the deadline is a promise of 5 seconds.
+    Timer1->setTimerType(Qt::PreciseTimer);
     Timer1->setInterval(WaitClock::Timer1IntervalMs);
 }
 
@@ -330,7 +332,12 @@ QString frmMain::pinNumberText() {
 }
 
 void frmMain::setBarValue(int row) {
+    // QProgressBar repaints synchronously on a new value. The write sets it just
+    // before it sends the next packet, while the radio waits for that packet, so
+    // the repaint is left to the wait's next yield instead.
+    bar->setUpdatesEnabled(false);
     bar->setValue(row);
+    bar->setUpdatesEnabled(true);
 }
 
 void frmMain::setText1(const QString& text) {

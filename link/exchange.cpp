@@ -75,6 +75,7 @@ std::int16_t Link::trapped(std::int16_t failureValue, const std::function<std::i
 }
 
 int Link::waitForBytes(int threshold) {
+    port_.expectBytes(threshold);
     host_.armTimer1();
     while (host_.timer1Running()) {
         host_.yieldToEvents();
@@ -164,6 +165,7 @@ std::int16_t Link::exchangePacket() {
 
     const auto* packet = reinterpret_cast<const char*>(TxPacket.data());
     port_.write(QByteArray(packet, FirstHalf));
+    port_.expectBytes(FirstHalf);
     host_.armTimer1();
     while (total < FirstHalf && host_.timer1Running())
         collect(FirstHalf);
@@ -171,6 +173,7 @@ std::int16_t Link::exchangePacket() {
     // Written even when the first echo never completed; the deadline is not
     // re-armed, so if it has passed the second wait ends at once.
     port_.write(QByteArray(packet + FirstHalf, SecondHalf));
+    port_.expectBytes(SecondWaitThreshold);
     while (total < PacketReplyTotal && host_.timer1Running())
         collect(SecondWaitThreshold);
     if (total >= PacketReplyTotal)

@@ -3,6 +3,10 @@
 #include "com_ports.h"
 #include "link_log.h"
 
+#include <algorithm>
+#include <sys/ioctl.h>
+#include <termios.h>
+
 namespace rqv5 {
 
 namespace {
@@ -65,8 +69,11 @@ void QtSerialPort::setSettings(std::string_view settings) {
     const auto parsed = parseLineSettings(settings);
     if (!parsed)
         throw PortError("invalid port settings \"" + std::string(settings) + "\"");
+    // Every exchange applies its settings again, mostly unchanged; the driver is
+    // only touched for a real change, and never in the middle of a packet.
+    const bool changed = !(*parsed == settings_);
     settings_ = *parsed;
-    if (port_.isOpen())
+    if (port_.isOpen() && changed)
         applySettings();
 }
 
@@ -108,6 +115,7 @@ void QtSerialPort::open() {
 }
 
 void QtSerialPort::close() {
+    expected_ = 0;
     if (!port_.isOpen())
         return;
     port_.close();
@@ -134,13 +142,58 @@ void QtSerialPort::write(const QByteArray& bytes) {
     checkUsable("write");
 }
 
+// A wait counts the waiting bytes after every yield. Over a USB adapter bytes
+// arrive a few at a time, every millisecond, and each arrival would wake the
+// program for nothing. While a wait is on, the driver is asked (VMIN) to report
+// the port readable only once the bytes the wait needs are in; counts still
+// include what the driver holds, so they stay exact.
+void QtSerialPort::expectBytes(int count) {
+    expected_ = count;
+    updateReadMinimum();
+}
+
+int QtSerialPort::driverWaiting() const {
+    int n = 0;
+    if (port_.isOpen() && ::ioctl(port_.handle(), FIONREAD, &n) != 0)
+        return 0;
+    return n;
+}
+
+void QtSerialPort::setReadMinimum(int bytes) {
+    if (!port_.isOpen())
+        return;
+    termios t{};
+    if (::tcgetattr(port_.handle(), &t) != 0)
+        return;
+    // QSerialPort may have rewritten the settings since (a new baud rate), so the
+    // driver's value is the one compared.
+    if (t.c_cc[VMIN] == bytes && t.c_cc[VTIME] == 0)
+        return;
+    t.c_cc[VMIN] = static_cast<cc_t>(bytes);
+    t.c_cc[VTIME] = 0;
+    ::tcsetattr(port_.handle(), TCSANOW, &t);
+}
+
+void QtSerialPort::updateReadMinimum() {
+    const qint64 missing = expected_ - port_.bytesAvailable();
+    setReadMinimum(static_cast<int>(std::clamp<qint64>(missing, 1, 255)));
+}
+
 int QtSerialPort::bytesWaiting() {
     checkUsable("read");
-    return static_cast<int>(std::min<qint64>(port_.bytesAvailable(), 1 << 30));
+    const qint64 n = port_.bytesAvailable() + driverWaiting();
+    if (expected_ > 0)
+        updateReadMinimum();
+    return static_cast<int>(std::min<qint64>(n, 1 << 30));
 }
 
 QByteArray QtSerialPort::readAll() {
     checkUsable("read");
+    expected_ = 0;
+    setReadMinimum(1);
+    // Take in what the driver still holds, then everything at once.
+    while (driverWaiting() > 0 && port_.waitForReadyRead(0)) {
+    }
     QByteArray bytes = port_.readAll();
     if (!bytes.isEmpty())
         qCDebug(lcLink).noquote() << "read" << bytes.size() << bytes.toHex(' ');

@@ -24,14 +24,21 @@ public:
     void write(const QByteArray& bytes) override;
     int bytesWaiting() override;
     QByteArray readAll() override;
+    void expectBytes(int count) override;
 
 private:
     void applySettings();
     void checkUsable(const char* operation);
+    // Bytes the driver holds that QSerialPort has not read yet.
+    int driverWaiting() const;
+    // The driver reports the port readable once this many bytes are in (VMIN).
+    void setReadMinimum(int bytes);
+    void updateReadMinimum();
 
     QSerialPort port_;
     LineSettings settings_;
     int number_ = 1;
+    int expected_ = 0;
 };
 
 } // namespace rqv5

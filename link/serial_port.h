@@ -64,6 +64,13 @@ public:
     virtual int bytesWaiting() = 0;
     // Takes every waiting byte, unchanged. Raises PortError like bytesWaiting.
     virtual QByteArray readAll() = 0;
+
+    // A hint before a wait: the caller will count the waiting bytes after every
+    // yield until at least `count` are waiting (or its deadline passes). A port
+    // may use it to stay quiet until then rather than raise an event for every
+    // byte. Counts and reads are exact whatever the port does with it; readAll()
+    // ends the hint.
+    virtual void expectBytes(int count) { (void)count; }
 };
 
 } // namespace rqv5
