@@ -244,7 +244,9 @@ void frmMain::connectHandlers() {
     connect(Command8, &QPushButton::clicked, this, [this] { onClick(&frmMain::Command8_Click); });
     connect(Command9, &QPushButton::clicked, this, [this] { onClick(&frmMain::Command9_Click); });
     connect(Command10, &QPushButton::clicked, this, [this] { onClick(&frmMain::Command10_Click); });
-    connect(cmdCheckSum, &QPushButton::clicked, this, &frmMain::cmdCheckSum_Click);
+    // The check sum talks to no radio, but its message box would hold up a wait
+    // that is running (the deadline passes behind the box), so it waits its turn too.
+    connect(cmdCheckSum, &QPushButton::clicked, this, [this] { onClick(&frmMain::cmdCheckSum_Click); });
     connect(txtPinNumber, &QLineEdit::textChanged, this, &frmMain::txtPinNumber_Change);
 
     connect(Command1, &QPushButton::clicked, this, [this] { onClick(&frmMain::Command1_Click); });
