@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QDebug>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <algorithm>
 
 namespace rqv5 {
 
@@ -451,16 +453,32 @@ void frmMain::Text1_DblClick() {
 
 void frmMain::revealServicePanel() {
     // As stored, the panel lies mostly outside the client area. Once shown it gets
-    // a place of its own: the window grows downwards and stays fixed in size.
-    const int x1 = 6, x2 = 81, top = 116;
-    Command11->setGeometry(x1, top, 73, 25);
-    Command8->setGeometry(x2, top, 73, 25);
-    Command9->setGeometry(x1, top + 29, 73, 25);
-    Command10->setGeometry(x2, top + 29, 73, 25);
-    cmdCheckSum->setGeometry(x1, top + 60, 33, 33);
-    txtCsStt->setGeometry(x1 + 39, top + 60, 53, 33);
-    txtCsStp->setGeometry(x1 + 96, top + 60, 52, 33);
-    client->setFixedSize(client->width(), top + 60 + 33 + 6);
+    // a place of its own under the progress bar: the four steps in two columns, the
+    // check sum and its two addresses in a row below them. The window grows
+    // downwards and stays fixed in size. Sizes follow the font, so a desktop with a
+    // larger one widens the window rather than cutting captions off.
+    const QFontMetrics fm = Command10->fontMetrics();
+    constexpr int margin = 4, columnGap = 2, boxGap = 4, top = 116;
+    int caption = 0;
+    for (const QPushButton* b : {Command11, Command8, Command9, Command10})
+        caption = std::max(caption, fm.horizontalAdvance(b->text()));
+    const int stepHeight = std::max(25, fm.height() + 8);
+    const int sumSide = std::max({33, fm.height() + 12, fm.horizontalAdvance(cmdCheckSum->text()) + 16});
+    const int address = fm.horizontalAdvance(QStringLiteral("FFFFF")) + 12;
+    const int width = std::max({2400 / TwipsPerPixel, 2 * (caption + 8) + columnGap + 2 * margin,
+                                sumSide + 2 * (boxGap + address) + 2 * margin});
+    const int column = (width - 2 * margin - columnGap) / 2;
+    const int box = (width - 2 * margin - sumSide - 2 * boxGap) / 2;
+    const int right = width - margin - column, second = top + stepHeight + 4, sums = second + stepHeight + 6;
+
+    Command11->setGeometry(margin, top, column, stepHeight);
+    Command8->setGeometry(right, top, column, stepHeight);
+    Command9->setGeometry(margin, second, column, stepHeight);
+    Command10->setGeometry(right, second, column, stepHeight);
+    cmdCheckSum->setGeometry(margin, sums, sumSide, sumSide);
+    txtCsStt->setGeometry(margin + sumSide + boxGap, sums, box, sumSide);
+    txtCsStp->setGeometry(width - margin - box, sums, box, sumSide);
+    client->setFixedSize(width, sums + sumSide + 6);
     for (QWidget* w : std::initializer_list<QWidget*>{Command11, Command8, Command9, Command10, cmdCheckSum,
                                                       txtCsStt, txtCsStp})
         w->show();
