@@ -302,6 +302,39 @@ private slots:
         QVERIFY(allErased(radio.model, 0xC0200, 0xC020F));
     }
 
+    void legacyEraseAndEndCodes_data() {
+        QTest::addColumn<RadioOptions>("options");
+        QTest::addColumn<QByteArray>("status"); // at the head of both answers
+        QTest::addColumn<bool>("erased");
+        QTest::addColumn<int>("modeAfterEnd");
+
+        const int legacyE = int(RadioModel::Mode::LegacyE), command = int(RadioModel::Mode::Command);
+        QTest::newRow("OK") << RadioOptions{} << QByteArray("OK") << true << command;
+        QTest::newRow("BE") << with([](RadioOptions& o) { o.legacyEraseCode = o.legacyEndCode = "BE"; })
+                            << QByteArray("BE") << false << legacyE;
+        QTest::newRow("ED") << with([](RadioOptions& o) { o.legacyEraseCode = o.legacyEndCode = "ED"; })
+                            << QByteArray("ED") << false << legacyE;
+        QTest::newRow("NG") << with([](RadioOptions& o) { o.legacyEraseCode = o.legacyEndCode = "NG"; })
+                            << QByteArray("NG") << false << legacyE;
+    }
+    void legacyEraseAndEndCodes() {
+        QFETCH(RadioOptions, options);
+        QFETCH(QByteArray, status);
+        QFETCH(bool, erased);
+        QFETCH(int, modeAfterEnd);
+
+        Driver radio(options);
+        radio.talk("QZ~E\r");
+        const QByteArray erase = QByteArray::fromHex("01010d0a") + legacyPad;
+        const QByteArray end = QByteArray::fromHex("00000d0a") + legacyPad;
+        const QByteArray answer = status + "\r\n" + legacyPad;
+        QCOMPARE(radio.talk(erase), erase + answer);
+        QCOMPARE(allErased(radio.model, 0xC0000, 0xFEFFF), erased);
+        QVERIFY(untouched(radio.model, 0xFF000, 0xFFFFF));
+        QCOMPARE(radio.talk(end), end + answer);
+        QCOMPARE(int(radio.model.mode()), modeAfterEnd);
+    }
+
     void faults_data() {
         QTest::addColumn<RadioOptions>("options");
         QTest::addColumn<QByteArrayList>("messages");

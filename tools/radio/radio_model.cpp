@@ -355,19 +355,23 @@ bool RadioModel::program(std::uint32_t address, QByteArrayView data) {
 // is sent back as received and held until the program acknowledges it with an
 // "OK" frame or rejects it with an "NG" frame. The 16-bit address is an offset
 // into the flash from 0xC0000. Erase clears everything but the boot block; the
-// end frame returns to command mode.
+// end frame returns to command mode. Either is answered with its code from the
+// options, and acted on only when that code is "OK".
 RadioModel::Answer RadioModel::answerLegacy(QByteArrayView frame) {
     const QByteArrayView head = frame.first(4);
     if (head == legacyErase) {
-        for (std::size_t i = 0; i + 1 < blocks.size(); ++i)
-            eraseBlock(blocks[i].first, blocks[i].last);
+        if (options_.legacyEraseCode == "OK") {
+            for (std::size_t i = 0; i + 1 < blocks.size(); ++i)
+                eraseBlock(blocks[i].first, blocks[i].last);
+        }
         pendingRowAddress_.reset();
-        return {Form::Legacy, "OK"};
+        return {Form::Legacy, options_.legacyEraseCode};
     }
     if (head == legacyEnd) {
-        mode_ = Mode::Command;
+        if (options_.legacyEndCode == "OK")
+            mode_ = Mode::Command;
         pendingRowAddress_.reset();
-        return {Form::Legacy, "OK"};
+        return {Form::Legacy, options_.legacyEndCode};
     }
     if (head == "OK\r\n") {
         if (!pendingRowAddress_) {

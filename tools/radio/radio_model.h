@@ -49,6 +49,10 @@ struct RadioOptions {
     QByteArray identifyCode = "OK";      // framed answer to identify; "RE": wrong region
     QByteArray connectCode = "CT";       // status answer to "QZ~FLASH"
     QByteArray legacyConnectCode = "CT"; // status at the head of the answer to "QZ~E" and "FL"
+    // Status at the head of the answer to a legacy erase or end frame. The radio
+    // erases, or returns to command mode, only when it answers "OK".
+    QByteArray legacyEraseCode = "OK";
+    QByteArray legacyEndCode = "OK";
     std::array<KindFaults, KindCount> faults{};
     // Pull the cable once the answer to the n-th message of `hangUpKind` (of any
     // kind when unset) has gone out. 0: never.
