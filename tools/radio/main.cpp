@@ -105,6 +105,8 @@ Settings parseArguments(const QStringList& arguments, QCommandLineParser& parser
         O("identify-code", "Framed answer to identify, e.g. RE.", "code", "OK"),
         O("connect-code", "Status answer to QZ~FLASH.", "code", "CT"),
         O("legacy-connect-code", "Status at the head of the answer to QZ~E and FL.", "code", "CT"),
+        O("legacy-erase-code", "Status at the head of the answer to a legacy erase frame.", "code", "OK"),
+        O("legacy-end-code", "Status at the head of the answer to a legacy end frame.", "code", "OK"),
         O("reply", "Send exactly these bytes in place of every answer to KIND.", "kind:hex"),
         O("ng", "Answer NG to the first n messages of KIND.", "kind:n"),
         O("ok-instead", "Answer OK where the radio would give KIND's own code.", "kind"),
@@ -133,6 +135,8 @@ Settings parseArguments(const QStringList& arguments, QCommandLineParser& parser
     r.identifyCode = toCode(parser.value("identify-code"), "identify-code");
     r.connectCode = toCode(parser.value("connect-code"), "connect-code");
     r.legacyConnectCode = toCode(parser.value("legacy-connect-code"), "legacy-connect-code");
+    r.legacyEraseCode = toCode(parser.value("legacy-erase-code"), "legacy-erase-code");
+    r.legacyEndCode = toCode(parser.value("legacy-end-code"), "legacy-end-code");
 
     for (const QString& v : parser.values("reply")) {
         const QStringList p = split(v, "reply", 2, 2);
