@@ -616,6 +616,7 @@ private slots:
         Program p(radio.device(), WaitClock::Timer1IntervalMs);
         p.window->show();
         QSignalSpy lastWindowClosed(qApp, &QGuiApplication::lastWindowClosed);
+        QSignalSpy deadlines(p.window->Timer1, &QTimer::timeout);
 
         bool closeSent = false, pressReturned = false;
         QTimer watch;
@@ -649,6 +650,8 @@ private slots:
         QCOMPARE(lastWindowClosed.count(), 1);
         QVERIFY(!p.window->isVisible());
         QCOMPARE(p.messages.size(), 0);
+        // The close ended the wait, not its deadline.
+        QCOMPARE(deadlines.count(), 0);
         QVERIFY(!p.window->MSComm1().isOpen());
         QVERIFY(!p.window->timer1Running());
         QVERIFY(!processHolds(radio.device()));
