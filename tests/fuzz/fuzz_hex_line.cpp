@@ -31,23 +31,13 @@ constexpr std::array<std::int16_t, 12> knownCodes{
     hex_code::LengthMismatch, hex_code::TypeNotZeroFirst, hex_code::UnknownType, hex_code::BadAddressRecord,
     hex_code::OutsideImage,   hex_code::ColumnOutOfRange, hex_code::CrossesRow,  hex_code::BadChecksum};
 
-int digit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // The bytes of a record made of hex digits only: count, offset (2), type, data,
 // checksum.
 std::vector<std::uint8_t> strictPairs(std::string_view line) {
     std::vector<std::uint8_t> pairs;
     for (std::size_t i = 1; i + 1 < line.size(); i += 2) {
-        const int hi = digit(line[i]);
-        const int lo = digit(line[i + 1]);
+        const int hi = fuzz::hexDigit(line[i]);
+        const int lo = fuzz::hexDigit(line[i + 1]);
         check(hi >= 0 && lo >= 0, "accepted record holds a character that is no hex digit");
         pairs.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
     }
@@ -64,6 +54,10 @@ void checkAccepted(const MemoryImage& image, const MemoryImage* imageBefore, con
     }
     const std::vector<std::uint8_t> pairs = strictPairs(line);
     check(pairs.size() >= 6 && pairs.size() == std::size_t{pairs[0]} + 5, "accepted record has a bad length");
+    unsigned sum = 0;
+    for (const std::uint8_t b : pairs)
+        sum += b;
+    check(sum % 256 == 0, "accepted record has a bad checksum");
     switch (pairs[3]) {
     case 0x00: {
         const std::uint64_t first = before.address + (std::uint64_t{pairs[1]} << 8 | pairs[2]);

@@ -21,16 +21,6 @@ using rqv5::fuzz::fail;
 
 namespace {
 
-int digit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 struct DataRecord {
     std::uint64_t address = 0;
     std::vector<std::uint8_t> bytes;
@@ -46,8 +36,8 @@ std::optional<DataRecord> strictDataRecord(std::string_view line) {
     for (std::size_t i = 2; i < line.size(); i += 2) {
         if (i + 1 >= line.size())
             return std::nullopt;
-        const int hi = digit(line[i]);
-        const int lo = digit(line[i + 1]);
+        const int hi = fuzz::hexDigit(line[i]);
+        const int lo = fuzz::hexDigit(line[i + 1]);
         if (hi < 0 || lo < 0)
             return std::nullopt;
         pairs.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
