@@ -371,6 +371,23 @@ void frmMain::setHourglass(bool on) {
         unsetCursor();
 }
 
+void frmMain::stepButton(QPushButton* pressed, const std::function<std::int16_t()>& step,
+                         std::int16_t passValue, const QString& passText, const QString& failText) {
+    Operation operation(*this);
+    pressed->setEnabled(false);
+    showOutcome(step() == passValue, passText, failText);
+    pressed->setEnabled(true);
+}
+
+void frmMain::writeButton(const std::function<std::int16_t()>& write, const QString& passText) {
+    // The write buttons stay enabled; the hourglass, kept until the message has
+    // been closed, is their only sign of work.
+    Operation operation(*this);
+    setHourglass(true);
+    showOutcome(write() == 0, passText, QStringLiteral("Write failed."));
+    setHourglass(false);
+}
+
 void frmMain::closeEvent(QCloseEvent* event) {
     if (operationRunning()) {
         // Abandon the running exchange at its next wait; its trap closes the port,
@@ -427,7 +444,6 @@ void frmMain::runFlashSequence() {
 void frmMain::runLegacySequence(ProtocolMode mode) {
     QPushButton* pressed = cmdMacro[static_cast<std::size_t>(mode)];
     pressed->setEnabled(false);
-    // Only 0 passes in the legacy modes, a connect answered "CT" included.
     if (link_->ConnectDevice(mode) != ReplyOK)
         showOutcome(false, {}, QStringLiteral("Connect failed."));
     else if (link_->LegacyEraseOrEnd(QStringLiteral("ERASE"), mode) != 0)
@@ -485,33 +501,25 @@ void frmMain::revealServicePanel() {
 }
 
 void frmMain::Command11_Click() {
-    Operation operation(*this);
-    Command11->setEnabled(false);
-    showOutcome(link_->ConnectDevice(ModeFlash) == ReplyCT, QStringLiteral("Connected."),
-                QStringLiteral("Connect failed."));
-    Command11->setEnabled(true);
+    stepButton(
+        Command11, [&] { return link_->ConnectDevice(ModeFlash); }, ReplyCT, QStringLiteral("Connected."),
+        QStringLiteral("Connect failed."));
 }
 
 void frmMain::Command8_Click() {
-    Operation operation(*this);
-    Command8->setEnabled(false);
-    showOutcome(link_->FlashErase() == ReplyBE, QStringLiteral("Erased."), QStringLiteral("Erase failed."));
-    Command8->setEnabled(true);
+    stepButton(
+        Command8, [&] { return link_->FlashErase(); }, ReplyBE, QStringLiteral("Erased."),
+        QStringLiteral("Erase failed."));
 }
 
 void frmMain::Command9_Click() {
-    Operation operation(*this);
-    setHourglass(true);
-    showOutcome(link_->FlashWriteImage() == 0, QStringLiteral("Write OK."), QStringLiteral("Write failed."));
-    setHourglass(false);
+    writeButton([&] { return link_->FlashWriteImage(); }, QStringLiteral("Write OK."));
 }
 
 void frmMain::Command10_Click() {
-    Operation operation(*this);
-    Command10->setEnabled(false);
-    showOutcome(link_->FlashEnd() == ReplyED, QStringLiteral("Disconnected."),
-                QStringLiteral("Disconnect failed."));
-    Command10->setEnabled(true);
+    stepButton(
+        Command10, [&] { return link_->FlashEnd(); }, ReplyED, QStringLiteral("Disconnected."),
+        QStringLiteral("Disconnect failed."));
 }
 
 void frmMain::cmdCheckSum_Click() {
@@ -535,81 +543,50 @@ void frmMain::txtPinNumber_Change() {
 }
 
 // --- Legacy step buttons ---------------------------------------------------------
-
-namespace {
-
-// The connect, erase and disconnect buttons of both legacy modes: disabled while
-// their step runs; only a result of 0 passes.
-template <class Run>
-void legacyStep(QPushButton* pressed, Run run, const QString& passText, const QString& failText,
-                const std::function<void(bool, const QString&, const QString&)>& show) {
-    pressed->setEnabled(false);
-    show(run() == 0, passText, failText);
-    pressed->setEnabled(true);
-}
-
-} // namespace
+// In the legacy modes a step passes only on 0, a connect answered "CT" included.
 
 void frmMain::Command1_Click() {
-    Operation operation(*this);
-    legacyStep(
-        Command1, [&] { return link_->ConnectDevice(ModeE); }, QStringLiteral("Connected."),
-        QStringLiteral("Connect failed."), [&](bool p, auto& a, auto& b) { showOutcome(p, a, b); });
+    stepButton(
+        Command1, [&] { return link_->ConnectDevice(ModeE); }, 0, QStringLiteral("Connected."),
+        QStringLiteral("Connect failed."));
 }
 
 void frmMain::cmbErase_Click() {
-    Operation operation(*this);
-    legacyStep(
-        cmbErase, [&] { return link_->LegacyEraseOrEnd(QStringLiteral("ERASE"), ModeE); },
-        QStringLiteral("Erased."), QStringLiteral("Erase failed."),
-        [&](bool p, auto& a, auto& b) { showOutcome(p, a, b); });
+    stepButton(
+        cmbErase, [&] { return link_->LegacyEraseOrEnd(QStringLiteral("ERASE"), ModeE); }, 0,
+        QStringLiteral("Erased."), QStringLiteral("Erase failed."));
 }
 
 void frmMain::cmbWrite_Click() {
-    Operation operation(*this);
-    setHourglass(true);
-    showOutcome(link_->LegacyWriteImage(ModeE) == 0, QStringLiteral("Write OK."),
-                QStringLiteral("Write failed."));
-    setHourglass(false);
+    writeButton([&] { return link_->LegacyWriteImage(ModeE); }, QStringLiteral("Write OK."));
 }
 
 void frmMain::cmbEnd_Click() {
-    Operation operation(*this);
-    legacyStep(
-        cmbEnd, [&] { return link_->LegacyEraseOrEnd(QStringLiteral("END"), ModeE); },
-        QStringLiteral("Disconnected"), QStringLiteral("Disconnect failed."),
-        [&](bool p, auto& a, auto& b) { showOutcome(p, a, b); });
+    stepButton(
+        cmbEnd, [&] { return link_->LegacyEraseOrEnd(QStringLiteral("END"), ModeE); }, 0,
+        QStringLiteral("Disconnected"), QStringLiteral("Disconnect failed."));
 }
 
 void frmMain::Command4_Click() {
-    Operation operation(*this);
-    legacyStep(
-        Command4, [&] { return link_->ConnectDevice(ModeFL); }, QStringLiteral("Connected."),
-        QStringLiteral("Connect failed."), [&](bool p, auto& a, auto& b) { showOutcome(p, a, b); });
+    stepButton(
+        Command4, [&] { return link_->ConnectDevice(ModeFL); }, 0, QStringLiteral("Connected."),
+        QStringLiteral("Connect failed."));
 }
 
 void frmMain::Command7_Click() {
-    Operation operation(*this);
-    legacyStep(
-        Command7, [&] { return link_->LegacyEraseOrEnd(QStringLiteral("ERASE"), ModeFL); },
-        QStringLiteral("Erased."), QStringLiteral("Erase failed."),
-        [&](bool p, auto& a, auto& b) { showOutcome(p, a, b); });
+    stepButton(
+        Command7, [&] { return link_->LegacyEraseOrEnd(QStringLiteral("ERASE"), ModeFL); }, 0,
+        QStringLiteral("Erased."), QStringLiteral("Erase failed."));
 }
 
 void frmMain::Command6_Click() {
-    Operation operation(*this);
-    setHourglass(true);
-    showOutcome(link_->LegacyWriteImage(ModeFL) == 0, QStringLiteral("Write completed."),
-                QStringLiteral("Write failed."));
-    setHourglass(false);
+    writeButton([&] { return link_->LegacyWriteImage(ModeFL); }, QStringLiteral("Write completed."));
 }
 
 void frmMain::Command5_Click() {
-    Operation operation(*this);
-    legacyStep(
-        Command5, [&] { return link_->LegacyEraseOrEnd(QStringLiteral("END"), ModeFL); },
-        QStringLiteral("Disconnected."), QStringLiteral("Disconnect failed."),
-        [&](bool p, auto& a, auto& b) { showOutcome(p, a, b); });
+    stepButton(
+        Command5, [&] { return link_->LegacyEraseOrEnd(QStringLiteral("END"), ModeFL); }, 0,
+        QStringLiteral("Disconnected."), QStringLiteral("Disconnect failed."));
 }
 
 // --- Port-pin panel --------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <QMainWindow>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -163,6 +164,11 @@ private:
     void showMessage(const QString& text, const QString& title, MessageIcon icon);
     void showOutcome(bool passed, const QString& passText, const QString& failText);
     void setHourglass(bool on);
+    // A step button: disabled while its step runs; the step passes on exactly `passValue`.
+    void stepButton(QPushButton* pressed, const std::function<std::int16_t()>& step, std::int16_t passValue,
+                    const QString& passText, const QString& failText);
+    // A write button: the hourglass while it runs; the write passes on 0.
+    void writeButton(const std::function<std::int16_t()>& write, const QString& passText);
     // A click from the user: refused while another protocol procedure runs, since
     // both would talk over the same port.
     void onClick(void (frmMain::*handler)());
