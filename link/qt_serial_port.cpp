@@ -4,8 +4,11 @@
 #include "link_log.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 
 namespace rqv5 {
 
@@ -78,6 +81,9 @@ void QtSerialPort::setSettings(std::string_view settings) {
 }
 
 void QtSerialPort::applySettings() {
+    // QSerialPort writes its own copy of the line settings back: a read minimum
+    // set earlier is gone after this.
+    readMinimum_ = -1;
     const bool ok = port_.setBaudRate(settings_.baud) &&
                     port_.setDataBits(static_cast<QSerialPort::DataBits>(settings_.dataBits)) &&
                     port_.setParity(toParity(settings_.parity)) &&
@@ -160,23 +166,22 @@ int QtSerialPort::driverWaiting() const {
 }
 
 void QtSerialPort::setReadMinimum(int bytes) {
-    if (!port_.isOpen())
+    if (!port_.isOpen() || bytes == readMinimum_)
         return;
     termios t{};
     if (::tcgetattr(port_.handle(), &t) != 0)
         return;
-    // QSerialPort may have rewritten the settings since (a new baud rate), so the
-    // driver's value is the one compared.
-    if (t.c_cc[VMIN] == bytes && t.c_cc[VTIME] == 0)
-        return;
     t.c_cc[VMIN] = static_cast<cc_t>(bytes);
     t.c_cc[VTIME] = 0;
-    ::tcsetattr(port_.handle(), TCSANOW, &t);
+    if (::tcsetattr(port_.handle(), TCSANOW, &t) == 0)
+        readMinimum_ = bytes;
 }
 
 void QtSerialPort::updateReadMinimum() {
     const qint64 missing = expected_ - port_.bytesAvailable();
-    setReadMinimum(static_cast<int>(std::clamp<qint64>(missing, 1, 255)));
+    // Once enough is in, the wait ends: nothing to change on the way out.
+    if (missing > 0)
+        setReadMinimum(static_cast<int>(std::min<qint64>(missing, 255)));
 }
 
 int QtSerialPort::bytesWaiting() {
@@ -190,11 +195,20 @@ int QtSerialPort::bytesWaiting() {
 QByteArray QtSerialPort::readAll() {
     checkUsable("read");
     expected_ = 0;
-    setReadMinimum(1);
-    // Take in what the driver still holds, then everything at once.
-    while (driverWaiting() > 0 && port_.waitForReadyRead(0)) {
-    }
+    // What QSerialPort has taken in comes first; then whatever the driver still
+    // holds, read directly: with a read minimum set, the driver would not report
+    // those bytes readable to QSerialPort.
     QByteArray bytes = port_.readAll();
+    for (int n = driverWaiting(); n > 0; n = driverWaiting()) {
+        const qsizetype at = bytes.size();
+        bytes.resize(at + n);
+        const ssize_t got = ::read(port_.handle(), bytes.data() + at, static_cast<std::size_t>(n));
+        bytes.resize(at + std::max<ssize_t>(got, 0));
+        if (got < 0 && errno == EAGAIN)
+            break;
+        if (got <= 0)
+            throw PortError(std::string("read failed: ") + std::strerror(errno));
+    }
     if (!bytes.isEmpty())
         qCDebug(lcLink).noquote() << "read" << bytes.size() << bytes.toHex(' ');
     return bytes;

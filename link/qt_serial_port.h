@@ -39,6 +39,7 @@ private:
     LineSettings settings_;
     int number_ = 1;
     int expected_ = 0;
+    int readMinimum_ = -1; // the VMIN last set; -1 when QSerialPort may have reset it
 };
 
 } // namespace rqv5

@@ -46,6 +46,10 @@ int main(int argc, char* argv[]) {
     std::printf("  wall / limit    %8.4f   (goal: at most 1.01)\n", wall / limit);
     std::printf("  turnaround      %8.4f   (goal: at most 1.005; radio idle %.1f ms)\n",
                 (limit + idle) / limit, idle * 1000);
+    std::printf(
+        "  the radio waited for the program %s times: median %s ms, 90 %% within %s ms, longest %s ms\n",
+        summary.value("idle_waits").constData(), summary.value("idle_p50_ms").constData(),
+        summary.value("idle_p90_ms").constData(), summary.value("idle_max_ms").constData());
     std::printf("  program CPU     %8.3f s = %.2f %% of the wall time (goal: at most 2 %%)\n", cpu,
                 100.0 * cpu / wall);
     return messages == QStringList{QStringLiteral("Completed.")} ? 0 : 1;

@@ -159,7 +159,11 @@ private slots:
         QCOMPARE(readAtLeast(fd, 13), connect + "CT\r\n");
         ::close(fd);
         const auto summary = sim.stop();
-        QCOMPARE(summary.value("bytes_discarded").toInt(), identify.size() + framedOK.size());
+        // The late reply is always discarded; the echo only when it is ready after
+        // the close, which depends on how fast this machine gets there.
+        const int discarded = summary.value("bytes_discarded").toInt();
+        QVERIFY2(discarded == framedOK.size() || discarded == identify.size() + framedOK.size(),
+                 qPrintable(QString::number(discarded)));
     }
 
     void badOptions_data() {

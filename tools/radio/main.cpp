@@ -205,6 +205,10 @@ void printSummary(const RadioModel& radio, const PtyRadio& pty, Micros elapsed) 
     put("flash_crc32", QByteArray::number(radio.flashCrc32(), 16).rightJustified(8, '0'));
     put("hung_up", radio.hungUp() ? "1" : "0");
     put("idle_ms", ms(radio.idleTime()));
+    put("idle_waits", QByteArray::number(radio.idleCount()));
+    put("idle_p50_ms", ms(radio.idlePercentile(0.5)));
+    put("idle_p90_ms", ms(radio.idlePercentile(0.9)));
+    put("idle_max_ms", ms(radio.idleMax()));
     put("line_baud", QByteArray::number(rate));
     put("line_ms", ms(radio.lineTime(rate)));
     put("elapsed_ms", ms(elapsed));

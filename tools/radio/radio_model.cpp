@@ -77,8 +77,13 @@ void RadioModel::receive(QByteArrayView bytes, Micros now, int senderBaud) {
         bytesIgnored_ += bytes.size();
         return;
     }
-    if (lastReceived_ && schedule_.empty())
-        idle_ += now - std::max(schedule_.drainedAt().value_or(*lastReceived_), *lastReceived_);
+    if (lastReceived_ && schedule_.empty()) {
+        const Micros waited = now - std::max(schedule_.drainedAt().value_or(*lastReceived_), *lastReceived_);
+        idle_ += waited;
+        ++idleCount_;
+        idleMax_ = std::max(idleMax_, waited);
+        ++idleSteps_[static_cast<std::size_t>(std::clamp<Micros>(waited / 10, 0, idleSteps_.size() - 1))];
+    }
     lastReceived_ = now;
     bytesReceived_ += bytes.size();
     for (const char byte : bytes) {
@@ -89,6 +94,17 @@ void RadioModel::receive(QByteArrayView bytes, Micros now, int senderBaud) {
         takeByte(byte, now);
     }
     flushEcho(now);
+}
+
+Micros RadioModel::idlePercentile(double share) const {
+    const double wanted = share * idleCount_;
+    int seen = 0;
+    for (std::size_t step = 0; step < idleSteps_.size(); ++step) {
+        seen += idleSteps_[step];
+        if (seen > 0 && seen >= wanted)
+            return static_cast<Micros>(step + 1) * 10;
+    }
+    return 0;
 }
 
 std::optional<Micros> RadioModel::nextEventTime() const {

@@ -132,6 +132,11 @@ public:
     // The program's own turnaround: the sum of the times from "everything the
     // radio queued has been handed over" to "the program's next byte arrives".
     Micros idleTime() const { return idle_; }
+    // How many such waits there were, and the longest.
+    int idleCount() const { return idleCount_; }
+    Micros idleMax() const { return idleMax_; }
+    // The wait below which the given share (0..1) of them ended, to 10 us.
+    Micros idlePercentile(double share) const;
     // How long the line needs for everything sent, at `rate` baud.
     Micros lineTime(int rate) const {
         return Pacing::lineTime(bytesSent(), rate, options_.pacing.bitsPerByte);
@@ -196,6 +201,10 @@ private:
     std::int64_t bytesIgnored_ = 0;
     std::optional<Micros> lastReceived_;
     Micros idle_ = 0;
+    int idleCount_ = 0;
+    Micros idleMax_ = 0;
+    // Waits counted by length in 10 us steps; the last step takes every longer one.
+    std::array<int, 500> idleSteps_{};
     bool hangUpQueued_ = false;
     bool hungUp_ = false;
 };
