@@ -7,6 +7,7 @@
 // OUT_DIR/<target>/ receives the seeds of each target. They are written at run
 // time into a scratch directory and are not part of the repository.
 
+#include "hex_record.h"
 #include "image/embedded_image.h"
 #include "null_link.h"
 
@@ -20,6 +21,8 @@
 #include <memory>
 
 using namespace rqv5;
+
+using rqv5::test::hexRecord;
 
 namespace {
 
@@ -51,21 +54,6 @@ private:
 
 QByteArray bytesOf(const auto& array) {
     return QByteArray(reinterpret_cast<const char*>(array.data()), static_cast<qsizetype>(array.size()));
-}
-
-// One Intel HEX record with a correct checksum, without a line end.
-QByteArray hexRecord(int type, std::uint16_t offset, const QByteArray& data) {
-    QByteArray body;
-    body.append(char(data.size()));
-    body.append(char(offset >> 8));
-    body.append(char(offset & 0xFF));
-    body.append(char(type));
-    body.append(data);
-    std::uint8_t sum = 0;
-    for (const char c : body)
-        sum = static_cast<std::uint8_t>(sum + static_cast<std::uint8_t>(c));
-    body.append(char(static_cast<std::uint8_t>(0x100 - sum)));
-    return ':' + body.toHex().toUpper();
 }
 
 QByteArray rowBytes(const MemoryImage& image, int row) {

@@ -1,3 +1,4 @@
+#include "hex_record.h"
 #include "image/embedded_image.h"
 #include "image/image_file.h"
 #include "image/srecord.h"
@@ -17,22 +18,9 @@ using Kind = FileLoadOutcome::Kind;
 // Flash address -> byte expected there.
 using ByteMap = QMap<int, int>;
 
-namespace {
+using rqv5::test::hexRecord;
 
-// One Intel HEX record with a correct checksum, without a line end.
-QByteArray hexRecord(int type, quint16 offset, const QByteArray& data) {
-    QByteArray body;
-    body.append(char(data.size()));
-    body.append(char(offset >> 8));
-    body.append(char(offset & 0xFF));
-    body.append(char(type));
-    body.append(data);
-    quint8 sum = 0;
-    for (char c : body)
-        sum = quint8(sum + quint8(c));
-    body.append(char(quint8(0x100 - sum)));
-    return ':' + body.toHex().toUpper();
-}
+namespace {
 
 QByteArray segmentBase(quint16 segment) {
     return hexRecord(0x02, 0, QByteArray::fromHex(QByteArray::number(segment, 16).rightJustified(4, '0')));
